@@ -125,6 +125,17 @@ CASES = [
     (["folder/"], Message(errno.EISDIR), FAILED),
 ]
 
+# Cases only Windows has. The start-up expands no wildcard, so '*' and '?'
+# reach the open as they are ('?' would otherwise match the file named 5);
+# a reserved device name is the device, in any folder and with any extension.
+WINDOWS_CASES = [
+    (["*"], Message(None), FAILED),
+    (["?"], Message(None), FAILED),
+    (["nul"], b"", 0),
+    (["NUL.txt"], b"", 0),
+    (["folder/nul"], b"", 0),
+]
+
 
 def windows_text(data):
     """What text-mode standard output makes of the tool's newlines on Windows."""
@@ -163,8 +174,10 @@ class Runner:
             return False
         text = output[len(before):]
         if self.wine:
-            # Wine's text, then the tool's newline as CR LF.
-            return len(text) > 2 and text.endswith(b"\r\n") and text.strip() != b""
+            # One line of Wine's text, its own line break, then the tool's
+            # newline as CR LF.
+            words = text[:-2].rstrip(b"\r\n")
+            return text.endswith(b"\r\n") and words.strip() != b"" and b"\n" not in words
         return text == os.strerror(message.posix_errno).encode() + b"\n"
 
     def outcome_matches(self, output, status, expected, expected_status):
@@ -193,7 +206,7 @@ def run_table(runner, folder):
         with open(os.path.join(folder, name), "wb") as fixture:
             fixture.write(content)
     # The "-x 5" case opens a file named 5 in the current folder.
-    for arguments, expected, expected_status in CASES:
+    for arguments, expected, expected_status in CASES + (WINDOWS_CASES if runner.wine else []):
         name = "vorn %s" % " ".join(repr(a) for a in arguments)
         command = runner.command(resolve(arguments, folder))
         piped = subprocess.run(command, cwd=folder, stdout=subprocess.PIPE, timeout=60)
@@ -223,6 +236,30 @@ def run_write_failures(runner, folder):
         runner.check("nothing to write to a full device", status == 0, "status %d" % status)
     else:
         runner.skip("a full device is a failed write", "no /dev/full")
+
+
+def windows_path(path):
+    """The name wine gives a POSIX path: its Z: drive maps the root."""
+    return "Z:" + path.replace("/", "\\")
+
+
+def run_shared_open(runner, folder):
+    """A file another process holds open for writing can still be read.
+
+    cmd opens the redirected file for appending before it starts vorn, and
+    holds it while vorn reads the same file: the open succeeds only if vorn
+    lets others write. vorn's output lands in that file.
+    """
+    held = os.path.join(folder, "held.txt")
+    with open(held, "wb") as fixture:
+        fixture.write(b"one\ntwo\nthree\n")
+    command = "%s -n 2 held.txt >> held.txt" % windows_path(runner.binary)
+    status = subprocess.call(["wine", "cmd", "/c", command], cwd=folder, timeout=60)
+    with open(held, "rb") as fixture:
+        content = fixture.read()
+    runner.check("a file held open for writing is read", status == 0
+                 and content == b"one\ntwo\nthree\none\r\ntwo\r\n",
+                 "status %d, file now %r" % (status, content))
 
 
 def read_until(stream_fd, expected_size, seconds):
@@ -332,6 +369,8 @@ def main():
         run_write_failures(runner, folder)
         run_streaming(runner, folder)
         run_closed_reader(runner, folder)
+        if wine:
+            run_shared_open(runner, folder)
     print("%d passed, %d failed, %d skipped" % (runner.passed, runner.failed, runner.skipped))
     sys.exit(1 if runner.failed else 0)
 
