@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """End-to-end tests of the built vorn binary on real files, FIFOs and devices.
 
-    end_to_end.py [--wine] BINARY
+    end_to_end.py [--wine [--pipe-server PIPE_SERVER_EXE]] BINARY
 
 Every case of the table runs twice, with standard output on a pipe and
 redirected to a regular file; both must give the same bytes and status. With
 --wine, BINARY is the Windows build and runs under wine: each newline the tool
 writes is then CR LF, and the system's message texts are Wine's own, so a
 message case checks for a non-empty text, the newline added after it and the
-status, not the words.
+status, not the words. PIPE_SERVER_EXE feeds the binary through a Windows
+named pipe.
 """
 
 import errno
@@ -357,11 +358,25 @@ def run_closed_reader(runner, folder):
                  "first line %r status %d" % (first, status))
 
 
+def run_named_pipe(runner, pipe_server):
+    """A named pipe whose writer has gone has ended, as a file ends."""
+    done = subprocess.run(["wine", pipe_server, runner.binary, "-n", "-1"],
+                          stdout=subprocess.PIPE, timeout=60)
+    runner.check("a named pipe's end is the end of the input",
+                 done.stdout == b"a\r\nb\r\n" and done.returncode == 0,
+                 "got %r status %d" % (done.stdout, done.returncode))
+
+
 def main():
     arguments = sys.argv[1:]
     wine = "--wine" in arguments
     arguments = [a for a in arguments if a != "--wine"]
-    if len(arguments) != 1:
+    pipe_server = None
+    if "--pipe-server" in arguments:
+        at = arguments.index("--pipe-server")
+        pipe_server = arguments[at + 1]
+        del arguments[at:at + 2]
+    if len(arguments) != 1 or (pipe_server and not wine):
         sys.exit(__doc__)
     runner = Runner(arguments[0], wine)
     with tempfile.TemporaryDirectory(prefix="vorn-e2e-") as folder:
@@ -371,6 +386,8 @@ def main():
         run_closed_reader(runner, folder)
         if wine:
             run_shared_open(runner, folder)
+        if pipe_server:
+            run_named_pipe(runner, pipe_server)
     print("%d passed, %d failed, %d skipped" % (runner.passed, runner.failed, runner.skipped))
     sys.exit(1 if runner.failed else 0)
 
