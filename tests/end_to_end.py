@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """End-to-end tests of the built vorn binary on real files, FIFOs and devices.
 
-    end_to_end.py [--wine [--pipe-server PIPE_SERVER_EXE]] BINARY
+    end_to_end.py [--wine [--pipe-server EXE] [--last-error-probe EXE]] BINARY
 
 Every case of the table runs twice, with standard output on a pipe and
 redirected to a regular file; both must give the same bytes and status. With
 --wine, BINARY is the Windows build and runs under wine: each newline the tool
 writes is then CR LF, and the system's message texts are Wine's own, so a
 message case checks for a non-empty text, the newline added after it and the
-status, not the words. PIPE_SERVER_EXE feeds the binary through a Windows
-named pipe.
+status, not the words. The pipe server feeds the binary through a Windows
+named pipe; the probe writes the message for any error code through the
+tool's own Win32 error report.
 """
 
 import errno
@@ -367,6 +368,25 @@ def run_named_pipe(runner, pipe_server):
                  "got %r status %d" % (done.stdout, done.returncode))
 
 
+def run_last_error_probe(runner, probe):
+    """The message for a code is the system's text as it stands, or the code.
+
+    The system's text keeps its own line break (CR LF, which text mode makes
+    CR CR LF) and the tool's newline follows as an empty line. Inserts such
+    as %1 are left as they stand, and a code with no text gives its number.
+    """
+    cases = [
+        ("2", lambda text: text.endswith(b"\r\r\n\r\n") and len(text) > 5),
+        ("193", lambda text: b"%1" in text and text.endswith(b"\r\r\n\r\n")),
+        ("3758101044", lambda text: text == b"3758101044\r\n"),
+    ]
+    for code, matches in cases:
+        done = subprocess.run(["wine", probe, code], stdout=subprocess.PIPE, timeout=60)
+        runner.check("the message for error %s" % code,
+                     done.returncode == 0 and matches(done.stdout),
+                     "got %r status %d" % (done.stdout, done.returncode))
+
+
 def main():
     arguments = sys.argv[1:]
     wine = "--wine" in arguments
@@ -376,7 +396,12 @@ def main():
         at = arguments.index("--pipe-server")
         pipe_server = arguments[at + 1]
         del arguments[at:at + 2]
-    if len(arguments) != 1 or (pipe_server and not wine):
+    probe = None
+    if "--last-error-probe" in arguments:
+        at = arguments.index("--last-error-probe")
+        probe = arguments[at + 1]
+        del arguments[at:at + 2]
+    if len(arguments) != 1 or ((pipe_server or probe) and not wine):
         sys.exit(__doc__)
     runner = Runner(arguments[0], wine)
     with tempfile.TemporaryDirectory(prefix="vorn-e2e-") as folder:
@@ -388,6 +413,8 @@ def main():
             run_shared_open(runner, folder)
         if pipe_server:
             run_named_pipe(runner, pipe_server)
+        if probe:
+            run_last_error_probe(runner, probe)
     print("%d passed, %d failed, %d skipped" % (runner.passed, runner.failed, runner.skipped))
     sys.exit(1 if runner.failed else 0)
 
