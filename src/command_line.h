@@ -32,4 +32,8 @@ std::uint32_t convert_count(const char* text);
 // Writes the banner and usage text and ends the process with status -1.
 [[noreturn]] void show_usage();
 
+// The whole run for an argument vector: the scan, the usage text on misuse,
+// then the range. Returns the process's exit status, 0 or -1.
+int run_vorn(int argument_count, const char* const* arguments);
+
 #endif  // VORN_COMMAND_LINE_H

@@ -48,7 +48,8 @@ int print_lines(const char* input_path, std::uint32_t line_count, std::uint32_t 
       char* line_feed = static_cast<char*>(
           std::memchr(line_start, '\n', static_cast<std::size_t>(chunk_end - line_start)));
       if (line_feed == nullptr) break;
-      // The text of a line ends at its first zero byte; the line feed becomes one.
+      // A line is written as zero-terminated text: it ends at the line feed,
+      // or sooner, at a zero byte of its own.
       *line_feed = '\0';
       if (skip_count != 0) {
         ++lines_skipped;

@@ -25,6 +25,10 @@ TEST(convert_count, follows_the_decimal_conversion_rules) {
       {"4294967296", 0},
       {"4294967297", 1},
       {"99999999999", 1215752191u},  // 99999999999 mod 2^32
+      // Past 64 bits too: a conversion through a wider type would saturate.
+      {"18446744073709551617", 1},
+      {"-18446744073709551617", 4294967295u},
+      {"99999999999999999999", 1661992959u},
       {"-4294967297", 4294967295u},
       {" \t\n\v\f\r42", 42},
       {"12abc", 12},
@@ -117,6 +121,47 @@ TEST(scan_arguments, uncopyable_name_ends_the_scan) {
   fake_begin(script);
   command_line parsed;
   EXPECT_EQ(scan_arguments(5, arguments, &parsed), scan_result::out_of_memory);
+  EXPECT_EQ(fake_result().copies_live, 0u);
+}
+
+struct vorn_run {
+  int status;
+  std::string output;
+};
+
+vorn_run run_with(const fake_script& script, std::vector<const char*> arguments) {
+  fake_begin(script);
+  capture_output_begin();
+  const int status = run_vorn(static_cast<int>(arguments.size()), arguments.data());
+  return {status, capture_output_end()};
+}
+
+TEST(run_vorn, hands_the_scan_to_the_printer_and_releases_the_name) {
+  fake_script script;
+  script.content = "a\nb\nc\n";
+  const vorn_run result = run_with(script, {"vorn", "-s", "1", "input.txt", "-n", "1"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.output, "b\n");
+  EXPECT_EQ(fake_result().opened_path, "input.txt");
+  EXPECT_EQ(fake_result().copies_live, 0u);
+}
+
+TEST(run_vorn, passes_on_the_printer_failure) {
+  fake_script script;
+  script.open_fails = true;
+  const vorn_run result = run_with(script, {"vorn", "input.txt"});
+  EXPECT_EQ(result.status, -1);
+  EXPECT_EQ(result.output, fake_error_text + std::string("\n"));
+  EXPECT_EQ(fake_result().copies_live, 0u);
+}
+
+TEST(run_vorn, uncopyable_name_fails_and_opens_nothing) {
+  fake_script script;
+  script.failing_copy = 1;
+  const vorn_run result = run_with(script, {"vorn", "asked-for", "other"});
+  EXPECT_EQ(result.status, -1);
+  EXPECT_EQ(result.output, "");
+  EXPECT_EQ(fake_result().opens, 0u);
   EXPECT_EQ(fake_result().copies_live, 0u);
 }
 

@@ -56,6 +56,9 @@ FIXTURES = {
     "percent": b"100% %s %d %n %%\n%\n",
     "empty-lines": b"\n\nx\n",
     "skip-hand-over": b"x\npqr\ns\n",
+    # The first read ends at byte 511, inside "pqr" and after the zero byte.
+    "skip-hand-over-across-reads": b"x" * 508 + b"\npq" + b"r\ns\n",
+    "zero-byte-across-reads": b"ab\0" + b"c" * 508 + b"ef\n",
     "5": b"five\n",
     "line-510": b"a" * 510 + b"\nnext\n",
     "line-511": b"b" * 511 + b"\nnext\n",
@@ -93,6 +96,7 @@ CASES = [
     (["-s", "10", "twelve", "-n", "+1"], b"line 11\n", 0),
     (["-n", " 3x", "twelve"], numbered(3), 0),
     (["-n", "4294967297", "twelve"], numbered(1), 0),
+    (["-n", "18446744073709551617", "twelve"], numbered(1), 0),
     (["-n", "4294967296", "twelve"], b"", 0),
     (["-s", "4294967298", "-n", "1", "twelve"], b"line 3\n", 0),
     # The range.
@@ -116,6 +120,8 @@ CASES = [
     (["percent"], b"100% %s %d %n %%\n%\n", 0),
     (["-n", "2", "empty-lines"], b"\n\n", 0),
     (["-s", "1", "-n", "1", "skip-hand-over"], b"pqr\n", 0),
+    (["-s", "1", "-n", "1", "skip-hand-over-across-reads"], b"pqr\n", 0),
+    (["zero-byte-across-reads"], b"abef\n", 0),
     (["-n", "1", "line-510"], b"a" * 510 + b"\n", 0),
     (["-n", "1", "line-511"], b"b" * 511 + b"\n", 0),
     (["-n", "1", "line-512"], b"c" * 512 + b"\n", 0),
