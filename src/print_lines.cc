@@ -7,6 +7,13 @@
 
 namespace {
 
+// Writes the text of a line or piece, which ends at its first zero byte.
+void write_text(const char* text, std::size_t size) {
+  const void* zero = std::memchr(text, '\0', size);
+  if (zero != nullptr) size = static_cast<std::size_t>(static_cast<const char*>(zero) - text);
+  std::fwrite(text, 1, size, stdout);
+}
+
 // One byte of the buffer stays free for the zero byte that ends the last piece.
 constexpr std::uint32_t read_size = 511;
 
@@ -70,7 +77,7 @@ int print_lines(const char* input_path, std::uint32_t line_count, std::uint32_t 
     // The rest of the chunk is a line still being passed over, or the first
     // part of one to write; after the last wanted line nothing more is looked at.
     if (skip_count != 0 || lines_written >= line_count) continue;
-    std::printf("%s", line_start);
+    write_text(line_start, static_cast<std::size_t>(chunk_end - line_start));
     if (!flush_output()) {
       status = -1;
       break;
