@@ -72,8 +72,10 @@ fi
 lines_bytes=$(wc -c <lines.txt)
 echo "lines.txt: $lines_bytes bytes, sha256 $(sha256sum lines.txt | cut -c1-16)" >&2
 
-# median_of COMMAND...: median wall time in seconds of the commands, in order,
-# one per line. The first argument is "shell" or "none" (no shell between).
+# median_of SHELL_MODE RUNS WARMUPS COMMAND...: the median wall time in seconds
+# of each command, in order, one per line. SHELL_MODE "none" runs a command
+# without a shell between (hyperfine only; the plain loop always starts a
+# shell, whose start-up then counts in every time).
 median_of() {
   local shell_mode=$1 run_count=$2 warmups=$3
   shift 3
@@ -127,7 +129,10 @@ add_rows() {
     elif [ "$index" = 1 ]; then
       target_cell="reference"
     fi
-    table_rows+=("| $workload | \`${command//"$vorn"/vorn}\` | $shown | $ratio | $target_cell | $verdict |")
+    # The binary as plain vorn; a pipe escaped so that it stays in its cell.
+    local shown_command=${command//"$vorn"/vorn}
+    shown_command=${shown_command//|/\\|}
+    table_rows+=("| $workload | \`$shown_command\` | $shown | $ratio | $target_cell | $verdict |")
     index=$((index + 1))
   done
 }
