@@ -162,19 +162,23 @@ TEST(printer, zero_byte_cuts_the_piece_it_stands_in) {
     const char* name;
     std::string content;
     std::vector<std::uint32_t> read_sizes;
+    std::uint32_t skip_count;
     std::string expected;
   } const cases[] = {
-      {"within one chunk", "ab\0cd\nx\n"s, {}, "ab\nx\n"},
-      {"piece cut, next piece kept", "ab\0cdef\n"s, {5, 3}, "abef\n"},
-      {"line feed right after", "ab\0\nx\n"s, {}, "ab\nx\n"},
-      {"zero byte alone", "\0\n"s, {}, "\n"},
-      {"unended last line", "a\nb\0c"s, {}, "a\nb"},
+      {"within one chunk", "ab\0cd\nx\n"s, {}, 0, "ab\nx\n"},
+      {"piece cut, next piece kept", "ab\0cdef\n"s, {5, 3}, 0, "abef\n"},
+      {"line feed right after", "ab\0\nx\n"s, {}, 0, "ab\nx\n"},
+      {"zero byte alone", "\0\n"s, {}, 0, "\n"},
+      {"unended last line", "a\nb\0c"s, {}, 0, "a\nb"},
+      {"several in a chunk", "a\0b\0c\nd\ne\0f\ng\0h"s, {}, 0, "a\nd\ne\ng"},
+      {"in a skipped line", "x\0y\nab\nc\0d\n"s, {}, 1, "ab\nc\n"},
+      {"skip ends in a chunk", "x\ny\0\nz\0"s, {2}, 1, "y\nz"},
   };
   for (const auto& test_case : cases) {
     fake_script script;
     script.content = test_case.content;
     script.read_sizes = test_case.read_sizes;
-    const run_result result = run_printer(script, 10, 0);
+    const run_result result = run_printer(script, 10, test_case.skip_count);
     EXPECT_EQ(result.status, 0) << test_case.name;
     EXPECT_EQ(result.output, test_case.expected) << test_case.name;
   }
