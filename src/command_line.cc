@@ -5,10 +5,11 @@
 #include <cstring>
 
 #include "platform.h"
+#include "version.h"
 
 namespace {
 
-const char version_text[] = "1.0";
+const char version_text[] = VORN_VERSION;
 
 bool is_conversion_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
