@@ -6,10 +6,11 @@
 
 #include "platform.h"
 #include "print_lines.h"
+#include "version.h"
 
 namespace {
 
-const char version_text[] = "1.0";
+const char version_text[] = VORN_VERSION;
 
 bool is_conversion_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
