@@ -4,7 +4,12 @@ find_program(VORN_MINGW_CXX i686-w64-mingw32-g++)
 find_program(VORN_WINE wine)
 find_program(VORN_WINESERVER wineserver)
 
-if(VORN_MINGW_CXX AND VORN_WINE AND VORN_WINESERVER)
+option(VORN_WIN32_TESTS "Cross-build vorn.exe and run its tests under wine when the tools are there" ON)
+
+if(NOT VORN_WIN32_TESTS)
+  set(VORN_WIN32_EXECUTABLE "")
+  message(STATUS "The Windows build and its tests under wine are turned off (VORN_WIN32_TESTS)")
+elseif(VORN_MINGW_CXX AND VORN_WINE AND VORN_WINESERVER)
   include(ExternalProject)
   ExternalProject_Add(vorn_win32
     SOURCE_DIR ${PROJECT_SOURCE_DIR}

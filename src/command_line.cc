@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "platform.h"
-#include "print_lines.h"
 #include "version.h"
 
 namespace {
@@ -78,14 +77,4 @@ void show_usage() {
   std::printf("Options:\n");
   std::printf("  -n x  : Displays the last x lines of the file\n");
   std::exit(-1);
-}
-
-int run_vorn(int argument_count, const char* const* arguments) {
-  command_line parsed;
-  const scan_result result = scan_arguments(argument_count, arguments, &parsed);
-  if (result == scan_result::misuse) show_usage();
-  if (result == scan_result::out_of_memory) return -1;
-  const int status = print_lines(parsed.input_path, parsed.line_count, parsed.skip_count);
-  release_text(parsed.input_path);
-  return status;
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """End-to-end tests of the built vorn binary on real files, FIFOs and devices.
 
-    end_to_end.py [--wine [--pipe-server EXE] [--last-error-probe EXE]] BINARY
+    end_to_end.py [--wine [--pipe-server EXE] [--last-error-probe EXE]]
+                  [--launcher PREFIX] BINARY
 
 Every case of the table runs twice, with standard output on a pipe and
 redirected to a regular file; both must give the same bytes and status. With
@@ -11,11 +12,20 @@ message case checks for a non-empty text, the newline added after it and the
 status, not the words. The pipe server feeds the binary through a Windows
 named pipe; the probe writes the message for any error code through the
 tool's own Win32 error report.
+
+With --launcher, every run of BINARY goes through PREFIX (split as a shell
+would split it), for instance "valgrind --error-exitcode=99 ...". When the
+prefix is valgrind, each run writes its own log, and a run fails when its
+log reports an error or a descriptor left open at exit other than 0, 1 and 2
+(valgrind's own log aside). A run ended by a signal never got to close its
+file, so its descriptors are not looked at.
 """
 
 import errno
 import os
+import re
 import select
+import shlex
 import subprocess
 import sys
 import tempfile
@@ -27,6 +37,10 @@ USAGE = (b"vorn 1.0 created by Tarvelin\n"
          b"Options:\n"
          b"  -n x  : Displays the last x lines of the file\n")
 FAILED = 255  # the status -1 as a POSIX parent sees it
+# The first line of each kind of error memcheck reports, leaks aside.
+MEMORY_ERROR = re.compile(r"^==\d+== (Invalid |Conditional jump |Use of uninitialised |"
+                          r"Syscall param |Mismatched free|Source and destination overlap|"
+                          r"Argument '|Uninitialised )", re.MULTILINE)
 
 
 class Message:
@@ -151,15 +165,50 @@ def windows_text(data):
 
 
 class Runner:
-    def __init__(self, binary, wine):
+    def __init__(self, binary, wine, launcher, log_folder):
         self.binary = os.path.abspath(binary)
         self.wine = wine
+        self.launcher = launcher
+        self.log_folder = None
+        if launcher and os.path.basename(launcher[0]).startswith("valgrind"):
+            self.log_folder = log_folder
         self.passed = 0
         self.failed = 0
         self.skipped = 0
 
     def command(self, arguments):
-        return (["wine", self.binary] if self.wine else [self.binary]) + arguments
+        prefix = list(self.launcher)
+        if self.log_folder:
+            prefix.append("--log-file=" + os.path.join(self.log_folder, "valgrind.%p.log"))
+        if self.wine:
+            prefix.append("wine")
+        return prefix + [self.binary] + arguments
+
+    def audit(self, name, status):
+        """Under valgrind: the logs of the runs since the last audit show no fault."""
+        if self.log_folder is None:
+            return
+        for log_name in sorted(os.listdir(self.log_folder)):
+            log_path = os.path.join(self.log_folder, log_name)
+            with open(log_path, errors="replace") as log:
+                report = log.read()
+            os.unlink(log_path)
+            problems = []
+            if status is None or status < 0:
+                # Ended by a signal: what it held was left to the process's
+                # end, so only errors other than leaks count.
+                if MEMORY_ERROR.search(report):
+                    problems.append("memory errors reported")
+            else:
+                errors = re.search(r"ERROR SUMMARY: (\d+) errors", report)
+                if errors is None or errors.group(1) != "0":
+                    problems.append("errors reported")
+                for descriptor, what in re.findall(
+                        r"Open (?:file descriptor|\S+ socket) (\d+):? ?(.*)", report):
+                    if int(descriptor) > 2 and not what.endswith(log_name):
+                        problems.append("descriptor %s left open: %s" % (descriptor, what))
+            self.check(name + " (valgrind)", not problems,
+                       "; ".join(problems) + "\n" + report)
 
     def check(self, name, condition, detail=""):
         if condition:
@@ -218,8 +267,10 @@ def run_table(runner, folder):
         name = "vorn %s" % " ".join(repr(a) for a in arguments)
         command = runner.command(resolve(arguments, folder))
         piped = subprocess.run(command, cwd=folder, stdout=subprocess.PIPE, timeout=60)
+        runner.audit(name, piped.returncode)
         with tempfile.TemporaryFile(dir=folder) as redirected:
             status = subprocess.call(command, cwd=folder, stdout=redirected, timeout=60)
+            runner.audit(name + " (redirected to a file)", status)
             redirected.seek(0)
             redirected_output = redirected.read()
         runner.check(name, runner.outcome_matches(piped.stdout, piped.returncode, expected,
@@ -238,9 +289,11 @@ def run_write_failures(runner, folder):
     if os.path.exists("/dev/full"):
         with open("/dev/full", "wb") as full:
             status = subprocess.call(runner.command([twelve]), stdout=full, timeout=60)
+        runner.audit("a full device is a failed write", status)
         runner.check("a full device is a failed write", status == FAILED, "status %d" % status)
         with open("/dev/full", "wb") as full:
             status = subprocess.call(runner.command(["-n", "0", twelve]), stdout=full, timeout=60)
+        runner.audit("nothing to write to a full device", status)
         runner.check("nothing to write to a full device", status == 0, "status %d" % status)
     else:
         runner.skip("a full device is a failed write", "no /dev/full")
@@ -312,6 +365,7 @@ def run_streaming(runner, folder):
     writer.close()
     rest = tool.stdout.read()
     status = tool.wait(timeout=30)
+    runner.audit("a fed FIFO", status)
     runner.check("a fed FIFO ends with the writer", rest == b"" and status == 0,
                  "rest %r status %d" % (rest, status))
     os.unlink(fifo)
@@ -323,6 +377,7 @@ def run_streaming(runner, folder):
     writer.write(b"first\nsecond")
     try:
         output, _ = tool.communicate(timeout=20)
+        runner.audit("-n 1 on a FIFO", tool.returncode)
         runner.check("-n 1 ends while the FIFO's writer is still there",
                      output == runner.expected_bytes(b"first\n") and tool.returncode == 0,
                      "got %r status %d" % (output, tool.returncode))
@@ -339,6 +394,7 @@ def run_streaming(runner, folder):
     try:
         done = subprocess.run(runner.command([fifo, os.path.join(folder, "pqr")]),
                               stdout=subprocess.PIPE, timeout=20)
+        runner.audit("the first of two names", done.returncode)
         runner.check("the first of two names is not opened",
                      done.stdout == runner.expected_bytes(USAGE) and done.returncode == FAILED,
                      "got %r status %d" % (done.stdout, done.returncode))
@@ -359,6 +415,7 @@ def run_closed_reader(runner, folder):
     first = tool.stdout.readline()
     tool.stdout.close()
     status = tool.wait(timeout=60)
+    runner.audit("a reader that goes away", status)
     expected_status = FAILED if runner.wine else -13  # SIGPIPE
     runner.check("a reader that goes away ends the tool",
                  first == runner.expected_bytes(b"line 1\n") and status == expected_status,
@@ -397,6 +454,13 @@ def main():
     arguments = sys.argv[1:]
     wine = "--wine" in arguments
     arguments = [a for a in arguments if a != "--wine"]
+    launcher = []
+    if "--launcher" in arguments:
+        at = arguments.index("--launcher")
+        if at + 1 >= len(arguments):
+            sys.exit(__doc__)
+        launcher = shlex.split(arguments[at + 1])
+        del arguments[at:at + 2]
     pipe_server = None
     if "--pipe-server" in arguments:
         at = arguments.index("--pipe-server")
@@ -409,8 +473,10 @@ def main():
         del arguments[at:at + 2]
     if len(arguments) != 1 or ((pipe_server or probe) and not wine):
         sys.exit(__doc__)
-    runner = Runner(arguments[0], wine)
     with tempfile.TemporaryDirectory(prefix="vorn-e2e-") as folder:
+        log_folder = os.path.join(folder, "logs")
+        os.mkdir(log_folder)
+        runner = Runner(arguments[0], wine, launcher, log_folder)
         run_table(runner, folder)
         run_write_failures(runner, folder)
         run_streaming(runner, folder)
